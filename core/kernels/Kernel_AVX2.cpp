@@ -60,5 +60,5 @@ bool Supported() {
 }  // namespace
 
 namespace quillet {
-extern const Kernel kKernel_AVX2 = {"avx2", Supported, Convert_Chunk, Scan_Chunk};
+extern const Kernel kKernel_AVX2 = {"avx2", Supported, Convert_Chunk<Span>, Scan_Chunk};
 }

@@ -56,5 +56,5 @@ bool Supported() {
 }  // namespace
 
 namespace quillet {
-extern const Kernel kKernel_SSE2 = {"sse2", Supported, Convert_Chunk, Scan_Chunk};
+extern const Kernel kKernel_SSE2 = {"sse2", Supported, Convert_Chunk<Span>, Scan_Chunk};
 }

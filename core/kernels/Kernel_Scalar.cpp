@@ -31,5 +31,5 @@ bool Always() { return true; }
 }  // namespace
 
 namespace quillet {
-extern const Kernel kKernel_Scalar = {"scalar", Always, Convert_Chunk, Scan_Chunk};
+extern const Kernel kKernel_Scalar = {"scalar", Always, Convert_Chunk<Span>, Scan_Chunk};
 }
