@@ -331,6 +331,29 @@ TEST(Files, DiskFullLeavesFileIdentical) {
     EXPECT_TRUE(Read_File(mount_point / "linked2") == Lines(200000, "a\r\n"));
 }
 
+// The same with a file large enough to be written around the page cache.
+TEST(Files, DiskFullWithLargeFileLeavesFileIdentical) {
+    if (::geteuid() != 0) GTEST_SKIP() << "skipped: mounting a small tmpfs needs root";
+    Temp_Dir mount_point;
+    if (::mount("quillet-test", mount_point.Path().c_str(), "tmpfs", 0, "size=20m") != 0)
+        GTEST_SKIP() << "skipped: cannot mount a tmpfs here (" << std::strerror(errno) << ")";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mount_point.Path()};
+    const std::string f = mount_point / "large";
+    const std::string content = Lines(4'500'000, "a\n");  // 9 MB, 13.5 MB as CR LF: 11 MB are free
+    Write_File(f, content);
+    EXPECT_FALSE(Convert_File_Line_Ends(f, f, "\r\n", false, false));
+    EXPECT_TRUE(Read_File(f) == content);
+    EXPECT_EQ(mount_point.Names(), std::set<std::string>{"large"});
+    // Shrinking fits, and goes through whole.
+    EXPECT_TRUE(Convert_File_Line_Ends(f, f, "\n", false, true));
+    EXPECT_TRUE(Read_File(f) == content);
+    EXPECT_TRUE(Convert_File_Line_Ends(f, f, "\r", false, false));
+    EXPECT_TRUE(Read_File(f) == Lines(4'500'000, "a\r"));
+}
+
 // The program killed while it writes: at every instant the path holds the
 // whole old or the whole new content, and nothing stray is left behind.
 TEST(Files, KilledMidConversionLeavesOldOrNewWhole) {
