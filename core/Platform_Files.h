@@ -4,7 +4,9 @@
 // a Win32 version beside it later. Nothing here throws; failures are `false`.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace quillet::platform {
 
@@ -67,5 +69,35 @@ protected:
 // `source` (may be null) is the file the producer reads, when there is one.
 bool Replace_File_Content(const std::string& target_path, Input_File* source,
                           Content_Producer& producer);
+
+// Replacements that share their flush to disk. Each Replace does what
+// Replace_File_Content does, except that the last step for a file (flush it,
+// then swap it in) may wait until Flush, so that one flush to disk serves many
+// files. Until then the path keeps its whole old content. The results come in
+// the order of the calls to Replace and Record_Failure.
+class Replacement_Batch {
+public:
+    Replacement_Batch();
+    Replacement_Batch(const Replacement_Batch&) = delete;
+    Replacement_Batch& operator=(const Replacement_Batch&) = delete;
+    ~Replacement_Batch();  // flushes what is still waiting
+
+    // True when the file at `path` (links followed) has a replacement waiting:
+    // flush before reading or replacing it again.
+    bool Is_Waiting(const std::string& path) const;
+    void Replace(const std::string& target_path, Input_File* source, Content_Producer& producer);
+    void Record_Failure() { results_.push_back(false); }
+    void Flush();
+    // Flushes, then gives one result per call so far.
+    const std::vector<bool>& Results() {
+        Flush();
+        return results_;
+    }
+
+private:
+    struct Waiting;
+    std::vector<bool> results_;
+    std::vector<std::unique_ptr<Waiting>> waiting_;
+};
 
 }  // namespace quillet::platform

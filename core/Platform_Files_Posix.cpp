@@ -18,12 +18,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -443,8 +445,7 @@ Temp_Result Prepare_Temp(Temp_File& temp, const std::string& path, const struct 
     }
     Temp_Output out(temp.fd.Get(), source != nullptr ? source->Size() : 0);
     if (!producer.Produce(source, out) || !out.Finish()) return Temp_Result::Failed;
-    if (::fdatasync(temp.fd.Get()) != 0) return Temp_Result::Failed;
-    return Temp_Result::Ok;
+    return Temp_Result::Ok;  // complete, but not yet flushed to disk
 }
 
 }  // namespace
@@ -482,44 +483,145 @@ bool Input_File::Read_At(std::uint64_t offset, char* data, std::size_t size) {
     return Is_Open() && Pread_All(static_cast<int>(handle_), data, size, offset);
 }
 
-bool Replace_File_Content(const std::string& target_path, Input_File* source,
-                          Content_Producer& producer) {
+namespace {
+
+// The file a replacement is for, after links, and whether it is allowed.
+struct Target {
+    std::string path;
+    struct stat st {};
+    bool exists = false;
+};
+
+bool Inspect_Target(const std::string& target_path, Target& target) {
     if (target_path.empty()) return false;
-    std::string path = target_path;
-    struct stat st;
-    bool exists = true;
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode)) {
-            // Convert the file the link points to, and leave the link a link.
-            char* real = ::realpath(path.c_str(), nullptr);
-            if (real == nullptr) return false;
-            path = real;
-            std::free(real);
-            if (::stat(path.c_str(), &st) != 0) return false;
-        }
-        if (!S_ISREG(st.st_mode)) return false;
-        // No write bit at all means read-only, also for root, who could write anyway.
-        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
-        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
-    } else if (errno == ENOENT) {
-        exists = false;
-    } else {
-        return false;
+    target.path = target_path;
+    if (::lstat(target.path.c_str(), &target.st) != 0) {
+        target.exists = false;
+        return errno == ENOENT;  // a missing file is created
     }
+    target.exists = true;
+    if (S_ISLNK(target.st.st_mode)) {
+        // Convert the file the link points to, and leave the link a link.
+        char* real = ::realpath(target.path.c_str(), nullptr);
+        if (real == nullptr) return false;
+        target.path = real;
+        std::free(real);
+        if (::stat(target.path.c_str(), &target.st) != 0) return false;
+    }
+    if (!S_ISREG(target.st.st_mode)) return false;
+    // No write bit at all means read-only, also for root, who could write anyway.
+    if ((target.st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+    return ::faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) == 0;
+}
 
-    if (exists && st.st_nlink > 1) return Rewrite_In_Place(path, st, source, producer);
+enum class Outcome { Failed, Done, Ready_To_Commit };
 
-    Temp_File temp;
-    switch (Prepare_Temp(temp, path, exists ? &st : nullptr, source, producer)) {
+// Everything up to the flush: either the file is already rewritten in place
+// (Done), or `temp` holds its complete new content (Ready_To_Commit).
+Outcome Prepare(const Target& target, Temp_File& temp, Input_File* source, Content_Producer& producer) {
+    if (target.exists && target.st.st_nlink > 1)
+        return Rewrite_In_Place(target.path, target.st, source, producer) ? Outcome::Done : Outcome::Failed;
+    switch (Prepare_Temp(temp, target.path, target.exists ? &target.st : nullptr, source, producer)) {
         case Temp_Result::Ok:
-            return temp.Commit(path);
+            return Outcome::Ready_To_Commit;
         case Temp_Result::Use_In_Place:
             temp.fd.Reset();
-            return Rewrite_In_Place(path, st, source, producer);
+            return Rewrite_In_Place(target.path, target.st, source, producer) ? Outcome::Done : Outcome::Failed;
         case Temp_Result::Failed:
             break;
     }
+    return Outcome::Failed;
+}
+
+// Up to this many files wait for one shared flush.
+constexpr std::size_t kMax_Waiting = 128;
+
+}  // namespace
+
+bool Replace_File_Content(const std::string& target_path, Input_File* source,
+                          Content_Producer& producer) {
+    Target target;
+    if (!Inspect_Target(target_path, target)) return false;
+    Temp_File temp;
+    switch (Prepare(target, temp, source, producer)) {
+        case Outcome::Done:
+            return true;
+        case Outcome::Ready_To_Commit:
+            return ::fdatasync(temp.fd.Get()) == 0 && temp.Commit(target.path);
+        case Outcome::Failed:
+            break;
+    }
     return false;
+}
+
+struct Replacement_Batch::Waiting {
+    Temp_File temp;
+    std::string path;
+    dev_t old_device = 0;  // the file being replaced, when there is one
+    ino_t old_inode = 0;
+    dev_t device = 0;      // the file system the new file is on
+    std::size_t result = 0;
+};
+
+Replacement_Batch::Replacement_Batch() = default;
+
+Replacement_Batch::~Replacement_Batch() { Flush(); }
+
+bool Replacement_Batch::Is_Waiting(const std::string& path) const {
+    if (waiting_.empty()) return false;
+    struct stat st;
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    for (const auto& w : waiting_) {
+        if (w->path == path) return true;
+        if (exists && w->old_inode != 0 && w->old_inode == st.st_ino && w->old_device == st.st_dev) return true;
+    }
+    return false;
+}
+
+void Replacement_Batch::Replace(const std::string& target_path, Input_File* source, Content_Producer& producer) {
+    const std::size_t slot = results_.size();
+    results_.push_back(false);
+    Target target;
+    if (!Inspect_Target(target_path, target)) return;
+    std::unique_ptr<Waiting> w(new (std::nothrow) Waiting);
+    if (w == nullptr) return;
+    switch (Prepare(target, w->temp, source, producer)) {
+        case Outcome::Done:
+            results_[slot] = true;
+            return;
+        case Outcome::Failed:
+            return;
+        case Outcome::Ready_To_Commit:
+            break;
+    }
+    struct stat st;
+    if (::fstat(w->temp.fd.Get(), &st) != 0) return;  // the new file goes, the old one stays
+    w->device = st.st_dev;
+    if (target.exists) {
+        w->old_device = target.st.st_dev;
+        w->old_inode = target.st.st_ino;
+    }
+    w->path = target.path;
+    w->result = slot;
+    waiting_.push_back(std::move(w));
+    if (waiting_.size() >= kMax_Waiting) Flush();
+}
+
+void Replacement_Batch::Flush() {
+    if (waiting_.empty()) return;
+    // One flush of each file system serves every file on it; the flush of each
+    // file after it then finds nothing left to write, but still reports that
+    // file's own write errors.
+    std::vector<dev_t> flushed;
+    for (const auto& w : waiting_) {
+        if (waiting_.size() > 1 && std::find(flushed.begin(), flushed.end(), w->device) == flushed.end()) {
+            ::syncfs(w->temp.fd.Get());
+            flushed.push_back(w->device);
+        }
+    }
+    for (const auto& w : waiting_)
+        results_[w->result] = ::fdatasync(w->temp.fd.Get()) == 0 && w->temp.Commit(w->path);
+    waiting_.clear();
 }
 
 }  // namespace quillet::platform

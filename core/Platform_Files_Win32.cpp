@@ -524,4 +524,20 @@ bool Replace_File_Content(const std::string& target_path, Input_File* source, Co
     return false;
 }
 
+// Each replacement is finished at once: Windows has no flush shared by many
+// files that would be worth waiting for.
+struct Replacement_Batch::Waiting {};
+
+Replacement_Batch::Replacement_Batch() = default;
+
+Replacement_Batch::~Replacement_Batch() = default;
+
+bool Replacement_Batch::Is_Waiting(const std::string&) const { return false; }
+
+void Replacement_Batch::Replace(const std::string& target_path, Input_File* source, Content_Producer& producer) {
+    results_.push_back(Replace_File_Content(target_path, source, producer));
+}
+
+void Replacement_Batch::Flush() {}
+
 }  // namespace quillet::platform

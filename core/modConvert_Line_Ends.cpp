@@ -176,4 +176,36 @@ bool Convert_File_Line_Ends(const std::string& source_path, const std::string& t
     }
 }
 
+struct File_Batch::State {
+    State(std::string_view Line_End, bool Remove_Duplicates, bool One_Line_End_At_End)
+        : line_end(Line_End), producer(line_end, Remove_Duplicates, One_Line_End_At_End) {}
+    std::string line_end;  // the producer keeps a view of it
+    Convert_Producer producer;
+    quillet::platform::Replacement_Batch batch;
+};
+
+File_Batch::File_Batch(std::string_view Line_End, bool Remove_Duplicates, bool One_Line_End_At_End)
+    : state_(std::make_unique<State>(Line_End, Remove_Duplicates, One_Line_End_At_End)) {}
+
+File_Batch::~File_Batch() = default;
+
+void File_Batch::Convert(const std::string& path) {
+    quillet::platform::Replacement_Batch& batch = state_->batch;
+    try {
+        // A file whose new content is still waiting is read and replaced
+        // again only after that content is in place.
+        if (batch.Is_Waiting(path)) batch.Flush();
+        quillet::platform::Input_File source;
+        if (!source.Open(path)) {
+            batch.Record_Failure();
+            return;
+        }
+        batch.Replace(path, &source, state_->producer);
+    } catch (const std::exception&) {
+        batch.Record_Failure();
+    }
+}
+
+const std::vector<bool>& File_Batch::Results() { return state_->batch.Results(); }
+
 }  // namespace modConvert_Line_Ends

@@ -1,6 +1,8 @@
 #pragma once
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Line-end conversion of texts and of whole files. Texts are byte strings: every
 // byte other than CR (13) and LF (10) passes through unchanged, in its place.
@@ -28,5 +30,23 @@ bool Write_Whole_File(const std::string& path, std::string_view text);
 // the same safety as Write_Whole_File. The batch passes the same path twice.
 bool Convert_File_Line_Ends(const std::string& source_path, const std::string& target_path,
                             std::string_view Line_End, bool Remove_Duplicates, bool One_Line_End_At_End);
+
+// Converts many files in place, one after the other, each as
+// Convert_File_Line_Ends (path, path, ...) would. The files may share their
+// final flush to disk, so a file's result is known only once Results() is
+// asked; until then a file still waiting keeps its whole old content. A path
+// converted twice is converted the second time from the first's output.
+class File_Batch {
+public:
+    File_Batch(std::string_view Line_End, bool Remove_Duplicates, bool One_Line_End_At_End);
+    ~File_Batch();
+    void Convert(const std::string& path);
+    // One result per Convert call, in order: true when that file was converted.
+    const std::vector<bool>& Results();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace modConvert_Line_Ends

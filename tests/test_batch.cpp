@@ -1,6 +1,7 @@
 // The drop batch through a surface that records every call.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,26 @@ TEST(Batch, SameFileTwiceConvertsFromItsOwnOutput) {
     // Runs of four collapse to two, then to one.
     EXPECT_EQ(Read_File(dir / "twice"), "a\nb\n");
     EXPECT_EQ(s.calls[2], Summary(2, 0));
+}
+
+// The same file under other names (a symbolic link, a hard link) in one drop:
+// each conversion starts from the previous one's output, as if one after the other.
+TEST(Batch, SameFileUnderOtherNamesInOneDrop) {
+    Temp_Dir dir;
+    Write_File(dir / "f", "a\n\n\n\n\n\n\n\nb\n\n\n\n\n\n\n\n");  // runs of 8
+    ASSERT_EQ(::symlink("f", (dir / "soft").c_str()), 0);
+    Write_File(dir / "other", "x\r\n");
+    Recording_Surface s;
+    s.controls = {"\n", true, false};
+    Handle_Drop(Files({dir / "f", dir / "other", dir / "soft", dir / "f"}), s);
+    EXPECT_EQ(Read_File(dir / "f"), "a\nb\n");  // 8 -> 4 -> 2 -> 1
+    EXPECT_EQ(s.calls[2], Summary(4, 0));
+    EXPECT_EQ(dir.Names(), (std::set<std::string>{"f", "soft", "other"}));
+
+    Write_File(dir / "g", "a\n\n\n\nb\n\n\n\n");
+    ASSERT_EQ(::link((dir / "g").c_str(), (dir / "hard").c_str()), 0);
+    Handle_Drop(Files({dir / "g", dir / "hard"}), s);
+    EXPECT_EQ(Read_File(dir / "hard"), "a\nb\n");
 }
 
 TEST(Batch, OptionsAreReadAtEachDropAndHoldForTheWholeBatch) {

@@ -24,16 +24,21 @@ void Handle_Drop(const Drop_Data& data, Window_Surface& surface) {
     const Conversion_Options options = surface.Options();
 
     Batch_Tally tally;
+    // The files are converted in list order; they share their flushes to disk,
+    // so their results are counted once the last one is done.
+    modConvert_Line_Ends::File_Batch files(options.Line_End, options.Remove_Duplicates,
+                                           options.One_Line_End_At_End);
     for (const std::string& path : data.Files) {
-        if (modFile_Exists::Folder_Exists(path)) {
+        if (modFile_Exists::Folder_Exists(path))
             tally.folder_seen = true;  // folders are refused, never descended into
-        } else if (modConvert_Line_Ends::Convert_File_Line_Ends(path, path, options.Line_End,
-                                                                options.Remove_Duplicates,
-                                                                options.One_Line_End_At_End)) {
+        else
+            files.Convert(path);
+    }
+    for (const bool converted : files.Results()) {
+        if (converted)
             ++tally.converted;
-        } else {
+        else
             ++tally.failed;
-        }
     }
 
     if (tally.folder_seen)
