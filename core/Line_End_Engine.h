@@ -26,9 +26,11 @@ protected:
     ~Byte_Sink() = default;
 };
 
-// A fixed output buffer in front of a sink. The kernels may store up to
-// kSlack bytes past `end` (never past the allocation).
+// A fixed output buffer in front of a sink, with room for at least kMin_Room
+// bytes. The kernels may store up to kSlack bytes past `end` (never past the
+// allocation).
 struct Out_Buffer {
+    static constexpr std::size_t kMin_Room = 128;
     static constexpr std::size_t kSlack = 64;
     char* begin = nullptr;
     char* cur = nullptr;

@@ -167,7 +167,7 @@ public:
 };
 
 // Feeds the engine the way the file path does, but in random chunks cut
-// anywhere (inside CR LF pairs and runs) and through tiny output buffers.
+// anywhere (inside CR LF pairs and runs) and through the smallest output buffers.
 std::string Convert_In_Chunks(const quillet::Kernel& k, const std::string& text, const std::string& style,
                               bool dup, bool end, std::mt19937_64& rng) {
     quillet::Convert_State st;
@@ -189,7 +189,7 @@ std::string Convert_In_Chunks(const quillet::Kernel& k, const std::string& text,
         st.divisor = n > 1 ? n : 0;
     }
     String_Sink sink;
-    const std::size_t room = 1 + rng() % 8;
+    const std::size_t room = quillet::Out_Buffer::kMin_Room + rng() % 16;
     std::vector<char> buffer(room + quillet::Out_Buffer::kSlack);
     quillet::Out_Buffer out{buffer.data(), buffer.data(), buffer.data() + room, &sink};
     cuts([&](const std::string& c) { EXPECT_TRUE(k.convert(st, c.data(), c.size(), out)); });

@@ -85,39 +85,46 @@ struct Span {
     // where a byte is added, and the holes are then filled.
     static bool Expand_To_CrLf(const char* data, std::size_t size, quillet::Out_Buffer& out) {
         constexpr std::uint64_t kHoles = 0x5555555555555555ULL, kBytes = 0xAAAAAAAAAAAAAAAAULL;
-        const __m256i cr_v = _mm256_set1_epi8('\r'), lf_v = _mm256_set1_epi8('\n');
         const __m512i cr_w = _mm512_set1_epi8('\r'), lf_w = _mm512_set1_epi8('\n');
         char* o = out.cur;
-        std::uint32_t prev_cr = 0;   // the last byte of the previous block was a CR
-        std::uint32_t lf_carry = 0;  // ... a lone one, so its LF goes first in this block
-        for (std::size_t i = 0; i < size; i += 32) {
-            if (out.end - o < 64) {
+        std::uint64_t prev_cr = 0;   // the last byte of the previous block was a CR
+        std::uint64_t lf_carry = 0;  // ... a lone one, so its LF goes first in this block
+        for (std::size_t i = 0; i < size; i += 64) {
+            if (out.end - o < 128) {
                 out.cur = o;
                 if (!out.Flush()) return false;
                 o = out.cur;
             }
-            const std::size_t n = size - i < 32 ? size - i : 32;
-            const __mmask32 valid = n == 32 ? ~0U : _bzhi_u32(~0U, static_cast<unsigned>(n));
-            const __m256i v = _mm256_maskz_loadu_epi8(valid, data + i);
-            const std::uint32_t cr = _mm256_mask_cmpeq_epi8_mask(valid, v, cr_v);
-            const std::uint32_t lf = _mm256_mask_cmpeq_epi8_mask(valid, v, lf_v);
-            const std::uint32_t next_lf = i + 32 < size && data[i + 32] == '\n';
-            const std::uint32_t lone_lf = lf & ~((cr << 1) | prev_cr);
-            const std::uint32_t lone_cr = cr & ~((lf >> 1) | (next_lf << 31));
-            const std::uint32_t cr_holes = lone_lf;                   // before byte k
-            const std::uint32_t lf_holes = (lone_cr << 1) | lf_carry;  // before byte k
-            lf_carry = lone_cr >> 31;
-            prev_cr = cr >> 31;
-            // Slot 2k is a possible hole before byte k, slot 2k+1 byte k itself.
-            const std::uint64_t byte_slots = _pdep_u64(valid, kHoles) << 1;
-            const std::uint64_t cr_slots = _pdep_u64(cr_holes, kHoles);
-            const std::uint64_t lf_slots = _pdep_u64(lf_holes, kHoles);
-            const std::uint64_t used = cr_slots | lf_slots | byte_slots;
-            __m512i w = _mm512_maskz_expand_epi8(_pext_u64(kBytes, used), _mm512_castsi256_si512(v));
-            w = _mm512_mask_mov_epi8(w, _pext_u64(cr_slots, used), cr_w);
-            w = _mm512_mask_mov_epi8(w, _pext_u64(lf_slots, used), lf_w);
-            _mm512_storeu_si512(o, w);
-            o += _mm_popcnt_u64(used);
+            const std::size_t n = size - i < 64 ? size - i : 64;
+            const std::uint64_t valid = n == 64 ? ~0ULL : _bzhi_u64(~0ULL, static_cast<unsigned>(n));
+            const __m512i v = _mm512_maskz_loadu_epi8(valid, data + i);
+            const std::uint64_t cr = _mm512_mask_cmpeq_epi8_mask(valid, v, cr_w);
+            const std::uint64_t lf = _mm512_mask_cmpeq_epi8_mask(valid, v, lf_w);
+            const std::uint64_t next_lf = i + 64 < size && data[i + 64] == '\n';
+            const std::uint64_t lone_lf = lf & ~((cr << 1) | prev_cr);
+            const std::uint64_t lone_cr = cr & ~((lf >> 1) | (next_lf << 63));
+            const std::uint64_t cr_holes = lone_lf;                   // before byte k
+            const std::uint64_t lf_holes = (lone_cr << 1) | lf_carry;  // before byte k
+            lf_carry = lone_cr >> 63;
+            prev_cr = cr >> 63;
+            // Each half of 32 bytes becomes at most 64. Slot 2k is a possible
+            // hole before byte k, slot 2k+1 byte k itself.
+            // The expand takes its bytes from the bottom of the register: the
+            // second half is moved down for it.
+            const __m512i halves[2] = {v, _mm512_maskz_shuffle_i64x2(0xFF, v, v, 0xEE)};
+            for (int h = 0; h < 2; ++h) {
+                const unsigned shift = 32 * static_cast<unsigned>(h);
+                const std::uint64_t half_valid = (valid >> shift) & 0xFFFFFFFFULL;
+                if (half_valid == 0) break;
+                const std::uint64_t cr_slots = _pdep_u64((cr_holes >> shift) & 0xFFFFFFFFULL, kHoles);
+                const std::uint64_t lf_slots = _pdep_u64((lf_holes >> shift) & 0xFFFFFFFFULL, kHoles);
+                const std::uint64_t used = cr_slots | lf_slots | (_pdep_u64(half_valid, kHoles) << 1);
+                __m512i w = _mm512_maskz_expand_epi8(_pext_u64(kBytes, used), halves[h]);
+                w = _mm512_mask_mov_epi8(w, _pext_u64(cr_slots, used), cr_w);
+                w = _mm512_mask_mov_epi8(w, _pext_u64(lf_slots, used), lf_w);
+                _mm512_storeu_si512(o, w);
+                o += _mm_popcnt_u64(used);
+            }
         }
         out.cur = o;
         return true;
