@@ -560,6 +560,7 @@ struct Replacement_Batch::Waiting {
     std::string path;
     dev_t old_device = 0;  // the file being replaced, when there is one
     ino_t old_inode = 0;
+    Fd old_file;           // keeps it alive past the rename: see Flush
     std::size_t result = 0;
 };
 
@@ -597,12 +598,30 @@ void Replacement_Batch::Replace(const std::string& target_path, Input_File* sour
     if (target.exists) {
         w->old_device = target.st.st_dev;
         w->old_inode = target.st.st_ino;
+        w->old_file.Reset(::open(target.path.c_str(), O_PATH | O_CLOEXEC));
     }
     w->path = target.path;
     w->result = slot;
     waiting_.push_back(std::move(w));
     if (waiting_.size() >= kMax_Waiting) Flush();
 }
+
+namespace {
+
+// Runs `work` on this thread and on up to 15 more at once.
+template <class Work>
+void Run_Side_By_Side(Work& work) {
+    std::vector<std::thread> helpers;
+    try {
+        while (helpers.size() < 15) helpers.emplace_back(work);
+    } catch (const std::exception&) {
+        // No more threads to be had: the ones there (and this one) do it all.
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+}
+
+}  // namespace
 
 void Replacement_Batch::Flush() {
     if (waiting_.empty()) return;
@@ -616,18 +635,18 @@ void Replacement_Batch::Flush() {
         for (std::size_t i; (i = next.fetch_add(1)) < waiting_.size();)
             flushed[i] = ::fdatasync(waiting_[i]->temp.fd.Get()) == 0;
     };
-    std::vector<std::thread> helpers;
-    const std::size_t wanted = std::min<std::size_t>(waiting_.size(), 16) - 1;
-    try {
-        while (helpers.size() < wanted) helpers.emplace_back(flush_some);
-    } catch (const std::exception&) {
-        // No more threads to be had: the ones there (and this one) do it all.
-    }
-    flush_some();
-    for (std::thread& t : helpers) t.join();
     // In order, so a name that comes twice ends with the later content.
+    // The replaced files are still held open, so the renames do not have to
+    // free their space (which can mean waiting for the disk to discard it);
+    // the files are let go afterwards, side by side.
+    auto release_some = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < waiting_.size();) waiting_[i]->old_file.Reset();
+    };
+    Run_Side_By_Side(flush_some);
     for (std::size_t i = 0; i < waiting_.size(); ++i)
         results_[waiting_[i]->result] = flushed[i] && waiting_[i]->temp.Commit(waiting_[i]->path);
+    next = 0;
+    Run_Side_By_Side(release_some);
     waiting_.clear();
 }
 
