@@ -107,6 +107,11 @@ struct Span {
             const std::uint64_t lf_holes = (lone_cr << 1) | lf_carry;  // before byte k
             lf_carry = lone_cr >> 63;
             prev_cr = cr >> 63;
+            if ((cr_holes | lf_holes) == 0) {  // nothing to add: the block stays as it is
+                _mm512_storeu_si512(o, v);
+                o += n;
+                continue;
+            }
             // Each half of 32 bytes becomes at most 64. Slot 2k is a possible
             // hole before byte k, slot 2k+1 byte k itself.
             // The expand takes its bytes from the bottom of the register: the
