@@ -48,6 +48,19 @@ protected:
     ~Content_Output() = default;
 };
 
+// Counts what a producer makes without keeping it: the size of new content.
+class Counting_Output final : public Content_Output {
+public:
+    bool Write(const char*, std::size_t size) override {
+        total_ += size;
+        return true;
+    }
+    std::uint64_t Total() const { return total_; }
+
+private:
+    std::uint64_t total_ = 0;
+};
+
 // Makes the new content of a file. Replace_File_Content may call it more than
 // once (each call must produce the same bytes), always from the start.
 class Content_Producer {

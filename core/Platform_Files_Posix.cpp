@@ -351,18 +351,6 @@ private:
     std::uint64_t offset_ = 0;
 };
 
-class Counting_Output final : public Content_Output {
-public:
-    bool Write(const char*, std::size_t size) override {
-        total_ += size;
-        return true;
-    }
-    std::uint64_t Total() const { return total_; }
-
-private:
-    std::uint64_t total_ = 0;
-};
-
 // A private, unnamed copy of the file open as `fd`, for putting its bytes back.
 bool Make_Backup(int fd, std::uint64_t size, const std::string& folder, Input_File& backup) {
     std::vector<std::string> places{folder};

@@ -284,18 +284,6 @@ private:
     std::uint64_t offset_ = 0;
 };
 
-class Counting_Output final : public Content_Output {
-public:
-    bool Write(const char*, std::size_t size) override {
-        total_ += size;
-        return true;
-    }
-    std::uint64_t Total() const { return total_; }
-
-private:
-    std::uint64_t total_ = 0;
-};
-
 // What is known of an existing target before it is replaced.
 struct Target {
     std::wstring path;  // links resolved

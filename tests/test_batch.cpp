@@ -7,6 +7,7 @@
 
 #include "File_Test_Support.h"
 #include "Handle_Drop.h"
+#include "Recording_Surface.h"
 
 using test_files::Read_File;
 using test_files::Temp_Dir;
@@ -14,30 +15,9 @@ using test_files::Write_File;
 
 namespace {
 
-class Recording_Surface final : public Window_Surface {
-public:
-    // The options the "controls" hold; Read_Options copies them to the fields.
-    Conversion_Options controls{"\r\n", false, false};
-    Conversion_Options fields{"", false, false};
-    std::vector<std::string> calls;
-
-    void Set_Wait_Visible(bool visible) override { calls.push_back(visible ? "wait shown" : "wait hidden"); }
-    void Read_Options() override {
-        calls.push_back("read options");
-        fields = controls;
-    }
-    Conversion_Options Options() const override { return fields; }
-    void Show_Message(const std::string& prompt, const std::string& title) override {
-        calls.push_back("message [" + title + "] " + prompt);
-    }
-};
-
-const std::string kFolder_Message = "message [Folder(s) dropped] Converting whole folders is not currently supported.";
-
-std::string Summary(int converted, int failed) {
-    return "message [Done] Successfully converted " + std::to_string(converted) + " files, there were " +
-           std::to_string(failed) + " errors.";
-}
+using test_batch::kFolder_Message;
+using test_batch::Recording_Surface;
+using test_batch::Summary;
 
 Drop_Data Files(std::vector<std::string> paths) { return Drop_Data{true, std::move(paths)}; }
 
