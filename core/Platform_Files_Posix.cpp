@@ -596,12 +596,14 @@ void Replacement_Batch::Replace(const std::string& target_path, Input_File* sour
 
 namespace {
 
-// Runs `work` on this thread and on up to 15 more at once.
+// Runs `work` on this thread and on up to 15 more at once, one for each of
+// `items` beyond the first.
 template <class Work>
-void Run_Side_By_Side(Work& work) {
+void Run_Side_By_Side(Work& work, std::size_t items) {
     std::vector<std::thread> helpers;
+    const std::size_t wanted = items > 16 ? 15 : items > 0 ? items - 1 : 0;
     try {
-        while (helpers.size() < 15) helpers.emplace_back(work);
+        while (helpers.size() < wanted) helpers.emplace_back(work);
     } catch (const std::exception&) {
         // No more threads to be had: the ones there (and this one) do it all.
     }
@@ -630,11 +632,11 @@ void Replacement_Batch::Flush() {
     auto release_some = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < waiting_.size();) waiting_[i]->old_file.Reset();
     };
-    Run_Side_By_Side(flush_some);
+    Run_Side_By_Side(flush_some, waiting_.size());
     for (std::size_t i = 0; i < waiting_.size(); ++i)
         results_[waiting_[i]->result] = flushed[i] && waiting_[i]->temp.Commit(waiting_[i]->path);
     next = 0;
-    Run_Side_By_Side(release_some);
+    Run_Side_By_Side(release_some, waiting_.size());
     waiting_.clear();
 }
 
