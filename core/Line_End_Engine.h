@@ -38,6 +38,16 @@ struct Out_Buffer {
     Byte_Sink* sink = nullptr;
 
     bool Flush();
+    // Makes room for `size` bytes at the caller's write position `o`, which
+    // stands for `cur` (it may have run a little into the slack): flushes when
+    // there is less. False when the sink refused the output.
+    bool Make_Room(char*& o, std::size_t size) {
+        if (o <= end && static_cast<std::size_t>(end - o) >= size) return true;
+        cur = o;
+        if (!Flush()) return false;
+        o = cur;
+        return true;
+    }
 };
 
 // Settings and running state of one conversion.

@@ -103,11 +103,7 @@ struct Span {
         char* o = out.cur;
         std::size_t i = 0;
         for (; i + 32 <= size; i += 32) {
-            if (out.end - o < 32) {
-                out.cur = o;
-                if (!out.Flush()) return false;
-                o = out.cur;
-            }
+            if (!out.Make_Room(o, 32)) return false;
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
             const __m256i is_cr = _mm256_cmpeq_epi8(v, cr_v), is_lf = _mm256_cmpeq_epi8(v, lf_v);
             const std::uint32_t cr = static_cast<std::uint32_t>(_mm256_movemask_epi8(is_cr));
@@ -129,11 +125,7 @@ struct Span {
                 o += kSqueeze.kept[m];
             }
         }
-        if (out.end - o < 32) {
-            out.cur = o;
-            if (!out.Flush()) return false;
-            o = out.cur;
-        }
+        if (!out.Make_Room(o, 32)) return false;
         for (; i < size; ++i) {  // fewer than 32 bytes left
             const char c = data[i];
             if (c == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
@@ -154,11 +146,7 @@ struct Span {
         std::uint32_t prev_cr = 0, lf_carry = 0;
         std::size_t i = 0;
         for (; i + 32 <= size; i += 32) {
-            if (out.end - o < 64) {
-                out.cur = o;
-                if (!out.Flush()) return false;
-                o = out.cur;
-            }
+            if (!out.Make_Room(o, 64)) return false;
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
             const std::uint32_t cr = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, cr_v)));
             const std::uint32_t lf = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lf_v)));
@@ -186,11 +174,7 @@ struct Span {
                 o += kExpand.size[m];
             }
         }
-        if (out.end - o < 64) {
-            out.cur = o;
-            if (!out.Flush()) return false;
-            o = out.cur;
-        }
+        if (!out.Make_Room(o, 64)) return false;
         if (lf_carry) *o++ = '\n';
         for (; i < size; ++i) {  // fewer than 32 bytes left
             const char c = data[i];

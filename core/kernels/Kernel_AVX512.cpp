@@ -59,11 +59,7 @@ struct Span {
         const __m512i t_v = _mm512_set1_epi8(target);
         char* o = out.cur;
         for (std::size_t i = 0; i < size; i += 64) {
-            if (out.end - o < 64) {
-                out.cur = o;
-                if (!out.Flush()) return false;
-                o = out.cur;
-            }
+            if (!out.Make_Room(o, 64)) return false;
             const std::size_t n = size - i < 64 ? size - i : 64;
             const __mmask64 valid = n == 64 ? ~0ULL : _bzhi_u64(~0ULL, static_cast<unsigned>(n));
             const __m512i v = _mm512_maskz_loadu_epi8(valid, data + i);
@@ -90,11 +86,7 @@ struct Span {
         std::uint64_t prev_cr = 0;   // the last byte of the previous block was a CR
         std::uint64_t lf_carry = 0;  // ... a lone one, so its LF goes first in this block
         for (std::size_t i = 0; i < size; i += 64) {
-            if (out.end - o < 128) {
-                out.cur = o;
-                if (!out.Flush()) return false;
-                o = out.cur;
-            }
+            if (!out.Make_Room(o, 128)) return false;
             const std::size_t n = size - i < 64 ? size - i : 64;
             const std::uint64_t valid = n == 64 ? ~0ULL : _bzhi_u64(~0ULL, static_cast<unsigned>(n));
             const __m512i v = _mm512_maskz_loadu_epi8(valid, data + i);

@@ -58,11 +58,7 @@ inline bool Convert_Chunk_General(quillet::Convert_State& st, const char* data, 
                 o = out.cur;
             }
         }
-        if (o >= out.end) {
-            out.cur = o;
-            if (!out.Flush()) return false;
-            o = out.cur;
-        }
+        if (!out.Make_Room(o, 1)) return false;
         const std::size_t room = static_cast<std::size_t>(out.end - o);
         const std::size_t left = static_cast<std::size_t>(e - p);
         const std::size_t k = Span::Copy(p, left < room ? left : room, o);
