@@ -84,9 +84,13 @@ private:
     int fd_;
 };
 
-bool Write_All(int fd, const char* data, std::size_t size) {
+// Moves exactly `size` bytes with `call` (one read or write of at most
+// kMax_Io bytes at an offset), through interruptions and short transfers.
+// False on an error, or when nothing more moves (a read at the end of file).
+template <class Byte, class Call>
+bool Transfer_All(Byte* data, std::size_t size, std::uint64_t offset, Call call) {
     while (size != 0) {
-        const ssize_t n = ::write(fd, data, size < kMax_Io ? size : kMax_Io);
+        const ssize_t n = call(data, size < kMax_Io ? size : kMax_Io, static_cast<off_t>(offset));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -94,40 +98,25 @@ bool Write_All(int fd, const char* data, std::size_t size) {
         if (n == 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
     }
     return true;
+}
+
+bool Write_All(int fd, const char* data, std::size_t size) {
+    return Transfer_All(data, size, 0,
+                        [fd](const char* p, std::size_t n, off_t) { return ::write(fd, p, n); });
 }
 
 bool Pwrite_All(int fd, const char* data, std::size_t size, std::uint64_t offset) {
-    while (size != 0) {
-        const ssize_t n =
-            ::pwrite(fd, data, size < kMax_Io ? size : kMax_Io, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return Transfer_All(data, size, offset,
+                        [fd](const char* p, std::size_t n, off_t at) { return ::pwrite(fd, p, n, at); });
 }
 
+// A read that ends early (the file shrank under us) is a failure.
 bool Pread_All(int fd, char* data, std::size_t size, std::uint64_t offset) {
-    while (size != 0) {
-        const ssize_t n =
-            ::pread(fd, data, size < kMax_Io ? size : kMax_Io, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;  // the file ended early: it shrank under us
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return Transfer_All(data, size, offset,
+                        [fd](char* p, std::size_t n, off_t at) { return ::pread(fd, p, n, at); });
 }
 
 // Copies `size` bytes from `from` (offset 0) to `to` (offset 0).
