@@ -136,17 +136,6 @@ DWORD Followed_Attributes(const std::wstring& path) {
     return info.dwFileAttributes;
 }
 
-bool Write_All(HANDLE h, const char* data, std::size_t size) {
-    while (size != 0) {
-        const DWORD chunk = static_cast<DWORD>(size < kMax_Io ? size : kMax_Io);
-        DWORD written = 0;
-        if (!::WriteFile(h, data, chunk, &written, nullptr) || written == 0) return false;
-        data += written;
-        size -= written;
-    }
-    return true;
-}
-
 OVERLAPPED At(std::uint64_t offset) {
     OVERLAPPED o{};
     o.Offset = static_cast<DWORD>(offset);
@@ -154,30 +143,41 @@ OVERLAPPED At(std::uint64_t offset) {
     return o;
 }
 
-bool Pwrite_All(HANDLE h, const char* data, std::size_t size, std::uint64_t offset) {
+// Moves exactly `size` bytes with `call` (one ReadFile or WriteFile of at most
+// kMax_Io bytes at an offset, reporting how many moved). False on an error, or
+// when nothing more moves (a read at the end of file).
+template <class Byte, class Call>
+bool Transfer_All(Byte* data, std::size_t size, std::uint64_t offset, Call call) {
     while (size != 0) {
         const DWORD chunk = static_cast<DWORD>(size < kMax_Io ? size : kMax_Io);
-        OVERLAPPED o = At(offset);
-        DWORD written = 0;
-        if (!::WriteFile(h, data, chunk, &written, &o) || written == 0) return false;
-        data += written;
-        size -= written;
-        offset += written;
+        DWORD moved = 0;
+        if (!call(data, chunk, offset, &moved) || moved == 0) return false;
+        data += moved;
+        size -= moved;
+        offset += moved;
     }
     return true;
 }
 
+bool Write_All(HANDLE h, const char* data, std::size_t size) {
+    return Transfer_All(data, size, 0, [h](const char* p, DWORD n, std::uint64_t, DWORD* moved) {
+        return ::WriteFile(h, p, n, moved, nullptr);
+    });
+}
+
+bool Pwrite_All(HANDLE h, const char* data, std::size_t size, std::uint64_t offset) {
+    return Transfer_All(data, size, offset, [h](const char* p, DWORD n, std::uint64_t at, DWORD* moved) {
+        OVERLAPPED o = At(at);
+        return ::WriteFile(h, p, n, moved, &o);
+    });
+}
+
+// A read that ends early (the file shrank under us) is a failure.
 bool Pread_All(HANDLE h, char* data, std::size_t size, std::uint64_t offset) {
-    while (size != 0) {
-        const DWORD chunk = static_cast<DWORD>(size < kMax_Io ? size : kMax_Io);
-        OVERLAPPED o = At(offset);
-        DWORD got = 0;
-        if (!::ReadFile(h, data, chunk, &got, &o) || got == 0) return false;  // 0: the file shrank under us
-        data += got;
-        size -= got;
-        offset += got;
-    }
-    return true;
+    return Transfer_All(data, size, offset, [h](char* p, DWORD n, std::uint64_t at, DWORD* moved) {
+        OVERLAPPED o = At(at);
+        return ::ReadFile(h, p, n, moved, &o);
+    });
 }
 
 bool Set_Size(HANDLE h, std::uint64_t size) {
