@@ -293,16 +293,33 @@ TEST(Files, FileSizeLimitLeavesFileIdentical) {
     EXPECT_EQ(dir.Names(), (std::set<std::string>{"plain", "linked", "linked2"}));
 }
 
+// A small file system of its own, to fill up: a tmpfs mounted on a private
+// folder (needs root), unmounted again at the end.
+class Small_Tmpfs {
+public:
+    explicit Small_Tmpfs(const std::string& size) {
+        if (::geteuid() != 0)
+            why_not_ = "skipped: mounting a small tmpfs needs root";
+        else if (::mount("quillet-test", dir_.Path().c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+            why_not_ = std::string("skipped: cannot mount a tmpfs here (") + std::strerror(errno) + ")";
+    }
+    ~Small_Tmpfs() {
+        if (Mounted()) ::umount2(dir_.Path().c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return why_not_.empty(); }
+    const std::string& Why_Not() const { return why_not_; }
+    std::string operator/(const std::string& name) const { return dir_ / name; }
+    std::set<std::string> Names() const { return dir_.Names(); }
+
+private:
+    Temp_Dir dir_;
+    std::string why_not_;
+};
+
 // A disk that fills up while the new content is written, on a small tmpfs.
 TEST(Files, DiskFullLeavesFileIdentical) {
-    if (::geteuid() != 0) GTEST_SKIP() << "skipped: mounting a small tmpfs needs root";
-    Temp_Dir mount_point;
-    if (::mount("quillet-test", mount_point.Path().c_str(), "tmpfs", 0, "size=2m") != 0)
-        GTEST_SKIP() << "skipped: cannot mount a tmpfs here (" << std::strerror(errno) << ")";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mount_point.Path()};
+    Small_Tmpfs mount_point("2m");
+    if (!mount_point.Mounted()) GTEST_SKIP() << mount_point.Why_Not();
 
     const std::string plain = mount_point / "plain", linked = mount_point / "linked";
     const std::string content = Lines(200000, "a\n");  // 400,000 bytes, 600,000 as CR LF
@@ -333,14 +350,8 @@ TEST(Files, DiskFullLeavesFileIdentical) {
 
 // The same with a file large enough to be written around the page cache.
 TEST(Files, DiskFullWithLargeFileLeavesFileIdentical) {
-    if (::geteuid() != 0) GTEST_SKIP() << "skipped: mounting a small tmpfs needs root";
-    Temp_Dir mount_point;
-    if (::mount("quillet-test", mount_point.Path().c_str(), "tmpfs", 0, "size=20m") != 0)
-        GTEST_SKIP() << "skipped: cannot mount a tmpfs here (" << std::strerror(errno) << ")";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mount_point.Path()};
+    Small_Tmpfs mount_point("20m");
+    if (!mount_point.Mounted()) GTEST_SKIP() << mount_point.Why_Not();
     const std::string f = mount_point / "large";
     const std::string content = Lines(4'500'000, "a\n");  // 9 MB, 13.5 MB as CR LF: 11 MB are free
     Write_File(f, content);
